@@ -1,0 +1,1 @@
+#include "catalogue/photo_catalogue.h"
