@@ -4,6 +4,7 @@
 #include "app/station_state.h"
 #include "host/host_services.h"
 #include "ui/main_window.h"
+#include "web/fetch_url.h"
 
 #include <QApplication>
 #include <QDir>
@@ -41,6 +42,7 @@ void programStart(int argc, char **argv)
 {
     auto *application = new QApplication(argc, argv); // lives until the process ends
     initialiseHost();
+    initWebAccess(); // before any thread
     station() = StationState{};
     host().setExitCleanUp(cleanUpAtExit);
     createMainWindow();

@@ -8,6 +8,7 @@
 #include <QDir>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -76,8 +77,9 @@ bool copyContents(int from, int to)
     }
 }
 
-// Copies `source` to `target` through a synced temporary file in the target's folder.
-bool durableCopy(const std::string &source, const std::string &target)
+// Copies `source` to `target` through a synced temporary file in the target's folder. With
+// `replace` false an existing target is kept and the copy fails.
+bool durableCopy(const std::string &source, const std::string &target, bool replace = true)
 {
     int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (from < 0)
@@ -102,7 +104,12 @@ bool durableCopy(const std::string &source, const std::string &target)
     ok = ok && ::futimens(to, times) == 0;
     ok = ok && ::fsync(to) == 0;
     ok = ::close(to) == 0 && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (replace) {
+        ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    } else {
+        ok = ok && ::link(temporary.c_str(), target.c_str()) == 0;
+        ::unlink(temporary.c_str());
+    }
     if (!ok) {
         ::unlink(temporary.c_str());
         return false;
@@ -142,6 +149,30 @@ bool HostServices::moveFile(const std::string &source, const std::string &target
         return false;
     syncFolder(folderOf(source));
     return true;
+}
+
+bool HostServices::moveFileNoReplace(const std::string &source, const std::string &target)
+{
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+        syncFolder(folderOf(target));
+        return true;
+    }
+    if (errno != EXDEV)
+        return false;
+    if (!durableCopy(source, target, false))
+        return false;
+    if (::unlink(source.c_str()) != 0)
+        return false;
+    syncFolder(folderOf(source));
+    return true;
+}
+
+bool HostServices::makeFolder(const std::string &path)
+{
+    if (::mkdir(path.c_str(), 0777) == 0)
+        return true;
+    struct stat s {};
+    return errno == EEXIST && ::stat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
 }
 
 bool HostServices::deleteFile(const std::string &path)

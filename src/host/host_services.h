@@ -60,7 +60,10 @@ public:
     std::string runDirectory() const; // the executable's folder, no trailing "/"
     bool copyFile(const std::string &source, const std::string &target);
     bool moveFile(const std::string &source, const std::string &target);
+    // As moveFile, but never replaces an existing target: false when the name is taken.
+    bool moveFileNoReplace(const std::string &source, const std::string &target);
     bool deleteFile(const std::string &path);
+    bool makeFolder(const std::string &path); // true when it exists afterwards
     bool exists(const std::string &path) const;
     // The bytes of a regular file; empty when unreadable, not a regular file, or over 512 MiB.
     std::string readWholeFile(const std::string &path) const;

@@ -8,6 +8,8 @@
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
+#include <dirent.h>
+#include <fnmatch.h>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -77,22 +79,37 @@ bool PhotoTree::exists(const std::string &relative) const
     return ::lstat(path(relative).c_str(), &s) == 0;
 }
 
-std::vector<std::string> PhotoTree::photosIn(const std::string &relativeFolder) const
+namespace {
+// The expected order comes from readdir itself, never from the code under test.
+std::vector<std::string> rawListing(const std::string &folder, bool folders, bool jpgOnly)
 {
     std::vector<std::string> names;
-    FileSearch search(path(relativeFolder), "*.jpg", false);
-    for (std::string name = search.next(); !name.empty(); name = search.next())
+    DIR *dir = ::opendir(folder.c_str());
+    if (!dir)
+        return names;
+    while (dirent *entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        struct stat s {};
+        bool isFolder = ::stat((folder + "/" + name).c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+        if (isFolder != folders)
+            continue;
+        if (jpgOnly && ::fnmatch("*.jpg", name.c_str(), FNM_CASEFOLD) != 0)
+            continue;
         names.push_back(name);
+    }
+    ::closedir(dir);
     return names;
+}
+} // namespace
+
+std::vector<std::string> PhotoTree::photosIn(const std::string &relativeFolder) const
+{
+    return rawListing(path(relativeFolder), false, true);
 }
 
 std::vector<std::string> PhotoTree::foldersIn(const std::string &relativeFolder) const
 {
-    std::vector<std::string> names;
-    FileSearch search(path(relativeFolder), "*", true);
-    for (std::string name = search.next(); !name.empty(); name = search.next())
-        names.push_back(name);
-    return names;
+    return rawListing(path(relativeFolder), true, false);
 }
 
 bool runMakePhotos(const std::vector<std::string> &arguments)

@@ -1,0 +1,3 @@
+#pragma once
+// Placeholder until the login window lands.
+void showLoginWindow();

@@ -1,0 +1,3 @@
+// Placeholder until the password-change window lands.
+#include "ui/password_window.h"
+void showPasswordChangeWindow() {}

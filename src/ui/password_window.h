@@ -1,0 +1,3 @@
+#pragma once
+// Placeholder until the password-change window lands.
+void showPasswordChangeWindow();

@@ -1,0 +1,4 @@
+// Placeholder until web access lands.
+#include "web/fetch_url.h"
+void initWebAccess() {}
+void sendStatisticsHit() {}

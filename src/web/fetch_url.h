@@ -1,0 +1,4 @@
+#pragma once
+// Placeholder until web access lands.
+void initWebAccess();
+void sendStatisticsHit();
