@@ -4,6 +4,8 @@
 #include "catalogue/photo_catalogue.h"
 #include "host/host_services.h"
 
+#include <algorithm>
+
 namespace {
 
 const char *const noPhotosMessage = "没有发现相片";
@@ -101,6 +103,22 @@ std::string positionText()
            std::to_string(station().photoList.size()) + "         ";
 }
 
+// The photos the customer is likely to see next: the next, the previous and the one after next.
+void prefetchNeighbours(const std::string &shown)
+{
+    const StationState &state = station();
+    auto count = static_cast<int32_t>(state.photoList.size());
+    std::string folder = state.photoRoot + sourceFolderText() + "/";
+    std::vector<std::string> paths;
+    for (int32_t step : {1, -1, 2}) {
+        int32_t index = ((state.currentIndex - 1 + step) % count + count) % count;
+        std::string path = folder + state.photoList[static_cast<size_t>(index)];
+        if (path != shown && std::find(paths.begin(), paths.end(), path) == paths.end())
+            paths.push_back(path);
+    }
+    host().prefetchCanvasPictures(StationWindow::main, "画板1", paths, shown);
+}
+
 } // namespace
 
 void fillSourceList()
@@ -120,6 +138,7 @@ void loadPhotoList()
 {
     StationState &state = station();
     state.photoList.clear();
+    host().forgetCanvasPictures();
     FileSearch search(state.photoRoot + sourceFolderText(), "*.jpg", false);
     for (std::string name = search.next(); !name.empty(); name = search.next())
         state.photoList.push_back(std::move(name));
@@ -160,9 +179,11 @@ void showCurrentPhoto()
 {
     if (!hasCurrentPhoto())
         return;
-    host().setCanvasPictureFromFile(StationWindow::main, "画板1", currentPhotoPath());
+    std::string shown = currentPhotoPath();
+    host().setCanvasPictureFromFile(StationWindow::main, "画板1", shown);
     refreshSelectedMarker();
     host().setControlText(StationWindow::main, "标签7", positionText());
+    prefetchNeighbours(shown);
 }
 
 void refreshSelectedMarker()

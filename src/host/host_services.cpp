@@ -1,7 +1,7 @@
 #include "host/host_services.h"
 
 #include "host/global_hotkeys.h"
-#include "host/picture_decode.h"
+#include "host/picture_cache.h"
 #include "host/station_widgets.h"
 #include "host/text_display.h"
 
@@ -148,22 +148,56 @@ void HostServices::clearList(StationWindow window, const char *name)
         combo->clear();
 }
 
+namespace {
+
+// Pictures are decoded for the larger of the canvas as it is now and the full-screen canvas it
+// becomes, so the first photo is sharp once the window goes full-screen.
+QSize canvasArea(PhotoCanvas *canvas)
+{
+    QSize area = canvas->contentsRect().size();
+    if (QWidget *top = canvas->window(); top && top->screen()) {
+        QSize screen = top->screen()->size();
+        area = area.expandedTo(QSize(screen.width() - 2, screen.height() - 32 - 2));
+    }
+    return area;
+}
+
+} // namespace
+
+PictureCache &HostServices::pictures()
+{
+    if (!pictures_)
+        pictures_ = new PictureCache;
+    return *pictures_;
+}
+
 void HostServices::setCanvasPictureFromFile(StationWindow window, const char *name,
                                             const std::string &path)
 {
     auto *canvas = qobject_cast<PhotoCanvas *>(control(window, name));
     if (!canvas)
         return;
-    std::string bytes = readWholeFile(path);
-    // Decode for the larger of the canvas as it is now and the full-screen canvas it becomes.
-    QSize area = canvas->contentsRect().size();
-    if (QWidget *top = canvas->window(); top && top->screen()) {
-        QSize screen = top->screen()->size();
-        area = area.expandedTo(QSize(screen.width() - 2, screen.height() - 32 - 2));
-    }
-    CanvasPicture picture = decodeCanvasPicture(
-        reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), area);
+    CanvasPicture picture = pictures().picture(path, canvasArea(canvas));
     canvas->setPicture(picture.image, picture.fullSize);
+}
+
+void HostServices::prefetchCanvasPictures(StationWindow window, const char *name,
+                                          const std::vector<std::string> &paths,
+                                          const std::string &shown)
+{
+    if (auto *canvas = qobject_cast<PhotoCanvas *>(control(window, name)))
+        pictures().prefetch(paths, shown, canvasArea(canvas));
+}
+
+void HostServices::forgetCanvasPictures()
+{
+    if (pictures_)
+        pictures_->clear();
+}
+
+void HostServices::setCanvasPrefetch(bool enabled)
+{
+    pictures().setEnabled(enabled);
 }
 
 void HostServices::showMessage(const std::string &text)
@@ -215,6 +249,8 @@ void HostServices::runExitCleanUp()
 void HostServices::endProcess(int code)
 {
     runExitCleanUp();
+    if (pictures_)
+        pictures_->stop(); // a decode in progress finishes; nothing is left half done
     // End at once: no event loop needed, and no static destructors that could race a web
     // worker still running. The sanitizer build still checks for leaks first.
     std::fflush(nullptr);

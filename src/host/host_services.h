@@ -9,6 +9,7 @@
 #include <vector>
 
 class QWidget;
+class PictureCache;
 
 enum class StationWindow { main, login, passwordChange };
 
@@ -37,6 +38,11 @@ public:
     // Sets the canvas picture from the photo file at `path` (the file as it is on disk now).
     // Unreadable or undecodable data leaves the canvas without a picture.
     void setCanvasPictureFromFile(StationWindow window, const char *name, const std::string &path);
+    // Decodes these photo files ahead for the canvas, in this order; `shown` stays cached.
+    void prefetchCanvasPictures(StationWindow window, const char *name,
+                                const std::vector<std::string> &paths, const std::string &shown);
+    void forgetCanvasPictures(); // the pictures decoded ahead belong to another folder
+    void setCanvasPrefetch(bool enabled);
 
     // Message box: the text, title "信息：", one OK button, no icon, modal for all station windows.
     void showMessage(const std::string &text);
@@ -83,6 +89,8 @@ private:
     std::function<void()> exitCleanUp_;
     bool exitCleanUpDone_ = false;
     QWidget *windows_[3] = {nullptr, nullptr, nullptr};
+    PictureCache *pictures_ = nullptr;
+    PictureCache &pictures();
 };
 
 HostServices &host();
