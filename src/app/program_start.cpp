@@ -2,6 +2,7 @@
 
 #include "app/startup.h"
 #include "app/station_state.h"
+#include "host/colour_management.h"
 #include "host/host_services.h"
 #include "ui/main_window.h"
 #include "web/fetch_url.h"
@@ -43,6 +44,7 @@ void programStart(int argc, char **argv)
     auto *application = new QApplication(argc, argv); // lives until the process ends
     initialiseHost();
     initWebAccess(); // before any thread
+    loadDisplayColourProfile();
     station() = StationState{};
     host().setExitCleanUp(cleanUpAtExit);
     createMainWindow();

@@ -166,8 +166,12 @@ QSize canvasArea(PhotoCanvas *canvas)
 
 PictureCache &HostServices::pictures()
 {
-    if (!pictures_)
+    if (!pictures_) {
         pictures_ = new PictureCache;
+        // A program that ends by returning from main (the tests) destroys the application and
+        // the static objects while a worker may still be decoding: stop the workers first.
+        qAddPostRoutine([] { host().pictures_->stop(); });
+    }
     return *pictures_;
 }
 

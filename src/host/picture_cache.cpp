@@ -5,14 +5,12 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
 
-constexpr off_t maxPhotoFile = 512LL * 1024 * 1024;
 constexpr size_t maxPictures = 5; // a few screen-sized pictures: the shown one and its neighbours
 
 // Which file a picture was decoded from.
@@ -50,16 +48,9 @@ CanvasPicture decodeIdentified(const std::string &path, QSize area, FileIdentity
         return {};
     CanvasPicture picture;
     struct stat s {};
-    if (::fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && s.st_size > 0 && s.st_size <= maxPhotoFile) {
+    if (::fstat(fd, &s) == 0 && S_ISREG(s.st_mode)) {
         identity = identityOf(s);
-        // The page cache's pages are mapped, not copied: no fresh memory for the file's bytes.
-        void *bytes = ::mmap(nullptr, static_cast<size_t>(s.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (bytes != MAP_FAILED) {
-            ::madvise(bytes, static_cast<size_t>(s.st_size), MADV_SEQUENTIAL);
-            picture = decodeCanvasPicture(static_cast<const unsigned char *>(bytes),
-                                          static_cast<size_t>(s.st_size), area);
-            ::munmap(bytes, static_cast<size_t>(s.st_size));
-        }
+        picture = decodeCanvasPictureDescriptor(fd, area);
     }
     ::close(fd);
     return picture;
@@ -69,8 +60,7 @@ CanvasPicture decodeIdentified(const std::string &path, QSize area, FileIdentity
 
 CanvasPicture decodePhotoFile(const std::string &path, QSize area)
 {
-    FileIdentity unused;
-    return decodeIdentified(path, area, unused);
+    return decodeCanvasPictureFile(path, area);
 }
 
 struct PictureCache::State {
