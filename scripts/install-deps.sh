@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   # libraries
   qt6-base-dev libjpeg62-turbo-dev libcurl4-openssl-dev libxcb1-dev libxcb-keysyms1-dev
-  liblcms2-dev libexif-dev libopencc-dev libgtest-dev
+  liblcms2-dev libopencc-dev libgtest-dev
   # captions: a Song/Ming-style CJK face, mapped to 宋体 below
   fonts-arphic-uming fontconfig
   # tests: X server, window manager, key and click driving, proxy, TLS certificates

@@ -1,5 +1,8 @@
 // Writes the seed corpora of the fuzz targets, one folder per target, made from scratch here:
-//   make_fuzz_seeds <folder>   ->  <folder>/fuzz_ini_file/*, <folder>/fuzz_picture_decode/*
+//   make_fuzz_seeds <folder>   ->  <folder>/fuzz_ini_file/*, <folder>/fuzz_picture_decode/*,
+//                                  <folder>/fuzz_password_cipher/*, <folder>/fuzz_web_text/*
+#include "access/password_cipher.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -69,6 +72,17 @@ QByteArray declaringSize(QByteArray bytes, int width, int height)
     return bytes;
 }
 
+// One field of the web text fuzz input: its backslashes doubled, then a backslash and "|".
+QByteArray field(QByteArray text)
+{
+    return text.replace("\\", "\\\\") + "\\|";
+}
+
+QByteArray enciphered(const std::string &password)
+{
+    return QByteArray::fromStdString(encipher(password, stationKey));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -100,5 +114,37 @@ int main(int argc, char **argv)
     ok &= writeSeed(pictures, "orientation-3.jpg", withOrientation(small, 3));
     ok &= writeSeed(pictures, "declares-65500.jpg", declaringSize(small, 65500, 65500));
     ok &= writeSeed(pictures, "cut.jpg", small.left(small.size() / 2));
+
+    // dat.ini as the station writes it, and as other editors may leave it.
+    QString passwords = top + "/fuzz_password_cipher";
+    ok &= writeSeed(passwords, "empty.ini", "");
+    ok &= writeSeed(passwords, "digits.ini", enciphered("1234"));
+    ok &= writeSeed(passwords, "cp936.ini", enciphered("\xC3\xDC\xC2\xEB"));
+    ok &= writeSeed(passwords, "high-bytes.ini", enciphered("Ab\x80\xFF\x1A"));
+    ok &= writeSeed(passwords, "small-letters-crlf.ini", enciphered("studio").toLower() + "\r\n");
+    ok &= writeSeed(passwords, "odd-and-stray.ini", "4F,,g1,Z,0");
+    ok &= writeSeed(passwords, "zero-byte.ini", enciphered("ab") + '\0' + enciphered("cd"));
+
+    // Fields: URL, text, start marker, end marker, request headers, body, cookies, answer
+    // headers; then a start position, the case choice and the method from the last bytes.
+    QString web = top + "/fuzz_web_text";
+    const char *answer = "HTTP/1.1 200 OK\r\nSet-Cookie: ASPSESSIONID=QX1; path=/\r\n"
+                         "set-cookie: lang=zh-cn\r\nContent-Type: text/html\r\n\r\n";
+    ok &= writeSeed(web, "login-page.txt",
+                    field("http://studio.example.cn:8080/login.asp?id=7") +
+                        field("<input name=\"pw\" value=\"abc\">") +
+                        field("value=#\xD2\xFD\xBA\xC5") + field("#\xD2\xFD\xBA\xC5") +
+                        field("User-Agent: Studio/1\r\n") + field("user=1&pw=2") +
+                        field("ASPSESSIONID=QX1;") + field(answer) + QByteArray("\x03\x01\x01", 3));
+    ok &= writeSeed(web, "https-cp936.txt",
+                    field("HTTPS://\xCF\xE0\xC6\xAC.cn:\xA3\xB1\xA3\xB2/\xCD\xBC a.jpg") +
+                        field("\xD5\xC5\xC8\xFD/\xC0\xEE\xCB\xC4/") + field("/") + field("/") +
+                        field("RefererNo\r\nAccept: */*\r\n") + field("") + field("") +
+                        field("Set-Cookie: a=b\nSet-Cookie: c\x1A=d; x\r\n") +
+                        QByteArray("\x00\x00\x02", 3));
+    ok &= writeSeed(web, "no-scheme.txt",
+                    field("host:-12/path\\with\\backslash") + field("aXbXc") + field("x") +
+                        field("") + field("") + field("body") + field("k=v") + field("") +
+                        QByteArray("\x01\x00\x07", 3));
     return ok ? 0 : 1;
 }

@@ -73,6 +73,28 @@ bool hasCurrentPhoto()
            state.currentIndex <= static_cast<int32_t>(state.photoList.size());
 }
 
+// The n-th name for `name` in the deleted-photos folder: the name itself, then "stem (n).ext",
+// the stem shortened (never inside a UTF-8 character) so the name fits the file system's 255 bytes.
+std::string numberedName(const std::string &name, int n)
+{
+    if (n == 1)
+        return name;
+    std::string stem = name, extension;
+    if (size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) {
+        stem = name.substr(0, dot);
+        extension = name.substr(dot);
+    }
+    std::string suffix = " (" + std::to_string(n) + ")" + extension;
+    constexpr size_t maxName = 255;
+    if (stem.size() + suffix.size() > maxName) {
+        size_t keep = suffix.size() < maxName ? maxName - suffix.size() : 0;
+        while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80)
+            --keep;
+        stem.resize(keep);
+    }
+    return stem + suffix;
+}
+
 // Moves the current photo into the deleted-photos folder under a name no earlier one has.
 bool moveToDeletedPhotos(const std::string &photo)
 {
@@ -80,14 +102,8 @@ bool moveToDeletedPhotos(const std::string &photo)
     if (!host().makeFolder(folder))
         return false;
     const std::string &name = currentName();
-    std::string stem = name, extension;
-    if (size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) {
-        stem = name.substr(0, dot);
-        extension = name.substr(dot);
-    }
     for (int n = 1; n < 10000; ++n) {
-        std::string target = folder + "/" +
-                             (n == 1 ? name : stem + " (" + std::to_string(n) + ")" + extension);
+        std::string target = folder + "/" + numberedName(name, n);
         if (host().moveFileNoReplace(photo, target))
             return true;
         if (host().exists(target) && host().exists(photo))
@@ -131,6 +147,11 @@ void fillSourceList()
     for (const std::string &name : names)
         host().addListItem(StationWindow::main, "组合框2", state.customer + "/" + name);
     host().setControlIndex(StationWindow::main, "组合框2", 0);
+    // Copies interrupted by a crash leave hidden temporary files behind; sweep the old ones.
+    host().removeStaleTemporaryFiles(folder);
+    host().removeStaleTemporaryFiles(folder + deletedPhotosFolder);
+    for (const std::string &name : names)
+        host().removeStaleTemporaryFiles(folder + name);
     loadPhotoList();
 }
 

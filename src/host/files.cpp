@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -173,6 +174,20 @@ bool HostServices::makeFolder(const std::string &path)
         return true;
     struct stat s {};
     return errno == EEXIST && ::stat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+}
+
+void HostServices::removeStaleTemporaryFiles(const std::string &folder)
+{
+    constexpr time_t staleAfterSeconds = 600;
+    FileSearch search(folder, ".selvana-*.tmp", false);
+    time_t now = ::time(nullptr);
+    for (std::string name = search.next(); !name.empty(); name = search.next()) {
+        std::string path = folder + "/" + name;
+        struct stat s {};
+        if (::lstat(path.c_str(), &s) == 0 && S_ISREG(s.st_mode) &&
+            now - s.st_mtim.tv_sec > staleAfterSeconds)
+            ::unlink(path.c_str());
+    }
 }
 
 bool HostServices::deleteFile(const std::string &path)

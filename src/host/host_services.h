@@ -70,6 +70,9 @@ public:
     bool moveFileNoReplace(const std::string &source, const std::string &target);
     bool deleteFile(const std::string &path);
     bool makeFolder(const std::string &path); // true when it exists afterwards
+    // Removes temporary files that an interrupted copy left in `folder` (older than 10 minutes,
+    // so another station's copy in progress is never touched).
+    void removeStaleTemporaryFiles(const std::string &folder);
     bool exists(const std::string &path) const;
     // The bytes of a regular file; empty when unreadable, not a regular file, or over 512 MiB.
     std::string readWholeFile(const std::string &path) const;

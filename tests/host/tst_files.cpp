@@ -207,3 +207,21 @@ TEST(Files, PatternTable)
     for (const Case &c : cases)
         EXPECT_EQ(matchesPattern(c.name, c.pattern), c.matches) << c.name << " ~ " << c.pattern;
 }
+
+TEST(Files, OnlyStaleTemporaryFilesAreSwept)
+{
+    PhotoTree tree;
+    tree.writeFile(".selvana-old123.tmp", "half a photo");
+    tree.writeFile(".selvana-new456.tmp", "a copy in progress");
+    tree.writeFile("keep.jpg", "x");
+    timespec old{::time(nullptr) - 3600, 0};
+    timespec times[2] = {old, old};
+    ::utimensat(AT_FDCWD, tree.path(".selvana-old123.tmp").c_str(), times, 0);
+    ::utimensat(AT_FDCWD, tree.path("keep.jpg").c_str(), times, 0);
+    std::string folder = tree.root();
+    folder.pop_back();
+    host().removeStaleTemporaryFiles(folder);
+    EXPECT_FALSE(tree.exists(".selvana-old123.tmp"));
+    EXPECT_TRUE(tree.exists(".selvana-new456.tmp"));
+    EXPECT_TRUE(tree.exists("keep.jpg"));
+}

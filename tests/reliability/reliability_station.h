@@ -135,6 +135,19 @@ inline TreeAudit auditTree(const std::string &customerFolder,
         if (skip)
             continue;
         auto photo = photos.find(unnumberedName(name));
+        if (photo == photos.end() && unnumberedName(name) != name) {
+            // A numbered name may have its stem shortened to fit 255 bytes.
+            std::string shortened = unnumberedName(name);
+            size_t dot = shortened.rfind('.');
+            std::string stem = shortened.substr(0, dot);
+            std::string extension = dot == std::string::npos ? "" : shortened.substr(dot);
+            for (auto it = photos.begin(); it != photos.end(); ++it)
+                if (it->first.size() > shortened.size() && it->first.rfind(stem, 0) == 0 &&
+                    it->first.size() >= extension.size() &&
+                    it->first.compare(it->first.size() - extension.size(), extension.size(),
+                                      extension) == 0)
+                    photo = it;
+        }
         if (photo == photos.end()) {
             audit.problems.push_back("unexpected file " + relative);
             continue;
