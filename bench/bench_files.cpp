@@ -84,7 +84,8 @@ bool copyRangeMove(const std::string &source, const std::string &target, bool &f
     int to = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (from < 0 || to < 0)
         return false;
-    struct stat s {};
+    struct stat s {
+    };
     ::fstat(from, &s);
     off_t left = s.st_size;
     while (left > 0) {
@@ -218,7 +219,8 @@ int main(int argc, char **argv)
     std::fflush(stdout);
 
     // Across file systems: a 20 MB photo from the temporary folder to crossTarget.
-    struct stat rootStat {}, targetStat {};
+    struct stat rootStat {
+    }, targetStat{};
     ::stat(root.c_str(), &rootStat);
     if (::stat(crossTarget.c_str(), &targetStat) != 0 || rootStat.st_dev == targetStat.st_dev) {
         std::printf("%-46s skipped: %s is not another file system\n", "select across file systems",
@@ -227,7 +229,7 @@ int main(int argc, char **argv)
         const std::string source = a + "/big.jpg";
         const std::string target =
             crossTarget + "/selvana-bench-" + std::to_string(::getpid()) + ".jpg";
-        std::vector<double> cross, peer;
+        std::vector<double> cross, peer, peerSynced;
         bool fellBack = false;
         failures = 0;
         auto place = [&] { // a fresh source, written back so no writeback is pending
@@ -246,11 +248,20 @@ int main(int argc, char **argv)
             start = nowMs();
             failures += copyRangeMove(source, target, fellBack) ? 0 : 1;
             peer.push_back(nowMs() - start);
+            place();
+            start = nowMs();
+            failures += copyRangeMove(source, target, fellBack) ? 0 : 1;
+            syncFolder(crossTarget);
+            syncFolder(a);
+            peerSynced.push_back(nowMs() - start);
         }
         ::unlink(target.c_str());
         std::snprintf(label, sizeof label, "select, %s -> %s, 20 MB", "/tmp", crossTarget.c_str());
         std::printf("%-46s %12.2f %12.2f %8s%s\n", label, median(cross), median(peer),
                     ratio(median(cross), median(peer)).c_str(), failures ? " (failures!)" : "");
+        std::printf("%-46s %12.2f %12.2f %8s\n", "  moveFile / the same + fsync of both folders",
+                    median(cross), median(peerSynced),
+                    ratio(median(cross), median(peerSynced)).c_str());
         std::printf("  peer: copy_file_range%s + fdatasync + unlink\n",
                     fellBack ? " (refused across these file systems: read/write)" : "");
     }

@@ -7,7 +7,7 @@
 //
 //   bench_paging [--count N] [--rounds R] [--keep-malloc] [--progressive] [--full]
 //   (N photos of each kind, each shown R times; --progressive: progressive photos too, in the
-//   decode table and the memory figures; --full: the 45 MP memory figure too; --keep-malloc: see
+//   decode table and the memory figures (45 MP progressive only with --full); --keep-malloc: see
 //   below)
 #include "app/program_start.h"
 #include "app/station_state.h"
@@ -20,12 +20,12 @@
 
 #include <QApplication>
 #include <QColorSpace>
-#include <QThread>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QWidget>
 #include <algorithm>
 #include <chrono>
@@ -176,6 +176,137 @@ std::vector<std::string> photosIn(const std::string &folder)
     return names;
 }
 
+double percentile95(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    size_t rank = (v.size() * 95 + 99) / 100; // nearest rank
+    return v[std::max<size_t>(rank, 1) - 1];
+}
+
+// Lets the event loop and the decode workers run until `until` (steady clock, ms).
+void runEventsUntil(double until)
+{
+    while (nowMs() < until) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        QThread::usleep(500);
+    }
+}
+
+// The station window at a screen's size: the canvas area the host decodes for follows it.
+void sizeStation(QWidget *window, QSize screen)
+{
+    window->resize(screen);
+    layoutMainWindow();
+    QCoreApplication::processEvents();
+}
+
+// Points the station at the source folder customer/sub as loadPhotoList would, without showing.
+void pointStationAt(const std::string &customer, const std::string &sub, const std::string &folder)
+{
+    host().forgetCanvasPictures();
+    host().clearList(StationWindow::main, "组合框2");
+    host().addListItem(StationWindow::main, "组合框2", customer + "/" + sub);
+    host().setControlIndex(StationWindow::main, "组合框2", 0);
+    station().photoList = photosIn(folder);
+    station().currentIndex = 0;
+}
+
+PhotoCanvas *stationCanvas()
+{
+    return qobject_cast<PhotoCanvas *>(host().control(StationWindow::main, "画板1"));
+}
+
+// One key press: showNext, timed until it returns with the next photo on the canvas (showNext
+// is synchronous: canvas, marker and position change before it returns).
+double press(bool &shown)
+{
+    PhotoCanvas *canvas = stationCanvas();
+    quint64 before = canvas->pictureSerial();
+    int32_t expected = station().currentIndex % int32_t(station().photoList.size()) + 1;
+    double start = nowMs();
+    showNext();
+    double took = nowMs() - start;
+    shown = canvas->pictureSerial() != before && canvas->hasPicture() &&
+            station().currentIndex == expected;
+    return took;
+}
+
+struct Paging {
+    std::vector<double> times;
+    int presses = 0, shown = 0, slow = 0; // slow: over one frame (16 ms)
+    double perSecond = 0;
+};
+
+// Presses every `paceMs`, on a schedule as a key repeat gives it (a late press follows at once),
+// with the event loop running between presses. The first press and a settling pause are not
+// counted.
+Paging pageAt(int presses, double paceMs)
+{
+    Paging p;
+    bool shown = false;
+    press(shown);
+    runEventsUntil(nowMs() + 300);
+    double t0 = nowMs(), first = 0, last = 0;
+    for (int i = 0; i < presses; ++i) {
+        runEventsUntil(t0 + i * paceMs);
+        double start = nowMs();
+        if (i == 0)
+            first = start;
+        last = start;
+        double took = press(shown);
+        p.times.push_back(took);
+        p.presses++;
+        p.shown += shown ? 1 : 0;
+        p.slow += took > 16 ? 1 : 0;
+    }
+    runEventsUntil(nowMs() + paceMs);
+    p.perSecond = presses > 1 ? (presses - 1) * 1000.0 / (last - first) : 0;
+    return p;
+}
+
+// A copy of a photo with the Adobe RGB (1998) profile embedded (one APP2 ICC_PROFILE segment
+// right after SOI); the compressed picture is untouched, so only the conversion differs.
+bool writeWithAdobeRgbProfile(const std::string &from, const std::string &to)
+{
+    std::string bytes = readBytes(from);
+    QByteArray icc = QColorSpace(QColorSpace::AdobeRgb).iccProfile();
+    if (bytes.size() < 2 || icc.isEmpty() || icc.size() > 65000)
+        return false;
+    std::string segment = "\xff\xe2";
+    size_t length = 2 + 12 + 2 + size_t(icc.size());
+    segment += char(length >> 8);
+    segment += char(length & 0xff);
+    segment += std::string("ICC_PROFILE", 12); // with its terminating zero
+    segment += '\x01';
+    segment += '\x01';
+    segment += std::string(icc.constData(), size_t(icc.size()));
+    bytes.insert(2, segment);
+    std::ofstream(to, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    return true;
+}
+
+// The memory child: a station process that pages `presses` photos of `folder` (customer/sub
+// under root) one per `paceMs`, with the neighbours decoded ahead; prints its peak resident size.
+int memoryChild(const std::string &root, const std::string &customer, const std::string &sub,
+                int presses, int paceMs)
+{
+    QWidget *window = createMainWindow();
+    sizeStation(window, screenSizes[0]);
+    station().photoRoot = root;
+    station().customer = customer;
+    host().setMessageHandler([](const std::string &) {});
+    long baseKb = statusKb("VmRSS:");
+    pointStationAt(customer, sub, root + customer + "/" + sub);
+    Paging p = pageAt(presses, paceMs);
+    std::printf("%ld %ld %d %d\n", statusKb("VmHWM:"), baseKb, p.shown, p.presses);
+    host().setMessageHandler(nullptr);
+    host().unregisterWindow(StationWindow::main, window);
+    delete window;
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -185,15 +316,22 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     initialiseHost();
     int count = 5, rounds = 3;
-    bool keepMemory = false;
+    bool keepMemory = false, progressive = false, full = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
+        if (a == "--memory-child" && i + 5 < argc)
+            return memoryChild(argv[i + 1], argv[i + 2], argv[i + 3], std::atoi(argv[i + 4]),
+                               std::atoi(argv[i + 5]));
         if (a == "--count" && i + 1 < argc)
             count = std::max(1, std::atoi(argv[++i]));
         else if (a == "--rounds" && i + 1 < argc)
             rounds = std::max(1, std::atoi(argv[++i]));
         else if (a == "--keep-malloc")
             keepMemory = true;
+        else if (a == "--progressive")
+            progressive = true;
+        else if (a == "--full")
+            full = true;
     }
     if (keepMemory) {
         // What a process-wide malloc setting would give: libjpeg's big blocks (a progressive
@@ -208,8 +346,10 @@ int main(int argc, char **argv)
     std::printf("Making %d photos of each kind (quality 92, textured) in %s ...\n", count,
                 root.c_str());
     std::fflush(stdout);
+    auto wanted = [&](const Kind &kind) { return progressive || !kind.progressive; };
     for (size_t k = 0; k < std::size(kinds); ++k)
-        if (!makeSet(root + customer + "/" + kinds[k].name, kinds[k], count, int(k) * 1000 + 1)) {
+        if (wanted(kinds[k]) &&
+            !makeSet(root + customer + "/" + kinds[k].name, kinds[k], count, int(k) * 1000 + 1)) {
             std::fprintf(stderr, "make_photos failed\n");
             return 1;
         }
@@ -246,6 +386,8 @@ int main(int argc, char **argv)
                 "showNext ms", "naive ms");
 
     for (const Kind &kind : kinds) {
+        if (!wanted(kind))
+            continue;
         const std::string folder = root + customer + "/" + kind.name;
         std::vector<std::string> files;
         for (const std::string &name : photosIn(folder))
@@ -270,17 +412,11 @@ int main(int argc, char **argv)
 
         // showNext through the station, decoding every photo when shown (nothing ahead).
         host().setCanvasPrefetch(false);
-        host().clearList(StationWindow::main, "组合框2");
-        host().addListItem(StationWindow::main, "组合框2", customer + "/" + kind.name);
-        host().setControlIndex(StationWindow::main, "组合框2", 0);
-        station().photoList = photosIn(folder);
-        station().currentIndex = 0;
-        auto *stationCanvas =
-            qobject_cast<PhotoCanvas *>(host().control(StationWindow::main, "画板1"));
+        pointStationAt(customer, kind.name, folder);
         Figures paging = measure(files, rounds, [&](const std::string &) {
-            quint64 before = stationCanvas->pictureSerial();
-            showNext();
-            return stationCanvas->pictureSerial() != before && stationCanvas->hasPicture();
+            bool shown = false;
+            press(shown);
+            return shown;
         });
 
         Figures naive = measure(files, rounds, [&](const std::string &file) {
@@ -309,6 +445,137 @@ int main(int argc, char **argv)
     }
     std::printf("\n(!: a show that gave no picture or a wrong size.) Target: decode+set within "
                 "1.15x of the floor.\n");
+
+    // Key press to picture on the canvas, on two screens.
+    const int steadyPresses = std::max(12, count * rounds), heldPresses = 30;
+    std::printf("\nKey press to picture on the canvas (showNext until it returns with the next "
+                "photo on the canvas), ms: median / p95 (x floor)\n"
+                "  cold: neighbours not decoded ahead; %d presses\n"
+                "  ahead: neighbours decoded ahead, one press per 300 ms, event loop running "
+                "between; %d presses\n"
+                "  held: a press every 100 ms as a held key repeats (a late press follows at "
+                "once); %d presses; shown/s, presses that showed their photo, presses over 16 ms\n"
+                "  (after each ratio: presses over 16 ms)\n",
+                count * rounds, steadyPresses, heldPresses);
+    std::printf("%-10s %-14s %5s %8s %26s %26s %24s\n", "screen", "photos", "scale", "floor",
+                "cold", "ahead", "held");
+    for (QSize screen : screenSizes) {
+        sizeStation(window, screen);
+        QSize area(screen.width() - 2, screen.height() - 32 - 2);
+        for (const Kind &kind : kinds) {
+            if (kind.progressive)
+                continue;
+            const std::string folder = root + customer + "/" + kind.name;
+            std::vector<std::string> files;
+            for (const std::string &name : photosIn(folder))
+                files.push_back(folder + "/" + name);
+            QSize size(kind.width, kind.height);
+            int denominator = jpegScaleDenominator(size, placedPictureSize(size, area));
+            std::vector<std::string> bytes;
+            for (const std::string &file : files)
+                bytes.push_back(readBytes(file));
+            std::vector<unsigned char> floorBuffer;
+            size_t next = 0;
+            Figures floor = measure(files, rounds, [&](const std::string &) {
+                return floorDecode(bytes[next++ % bytes.size()], denominator, floorBuffer);
+            });
+            double base = median(floor.times);
+
+            host().setCanvasPrefetch(false);
+            pointStationAt(customer, kind.name, folder);
+            Paging cold;
+            for (int i = 0; i < count * rounds; ++i) {
+                bool shown = false;
+                cold.times.push_back(press(shown));
+                cold.shown += shown ? 1 : 0;
+                cold.presses++;
+            }
+            host().setCanvasPrefetch(true);
+            pointStationAt(customer, kind.name, folder);
+            Paging ahead = pageAt(steadyPresses, 300);
+            pointStationAt(customer, kind.name, folder);
+            Paging held = pageAt(heldPresses, 100);
+
+            auto cell = [&](const Paging &p) {
+                char text[64];
+                std::snprintf(text, sizeof text, "%6.1f /%6.1f (%5.3fx) %2d%s", median(p.times),
+                              percentile95(p.times), median(p.times) / base, p.slow,
+                              p.shown == p.presses ? "" : "!");
+                return std::string(text);
+            };
+            char heldText[64];
+            std::snprintf(heldText, sizeof heldText, "%5.2f/s %2d/%2d shown %2d slow",
+                          held.perSecond, held.shown, held.presses, held.slow);
+            char screenText[16];
+            std::snprintf(screenText, sizeof screenText, "%dx%d", screen.width(), screen.height());
+            std::printf("%-10s %-14s  1/%d %8.1f %26s %26s %24s\n", screenText, kind.name,
+                        denominator, base, cell(cold).c_str(), cell(ahead).c_str(), heldText);
+            std::fflush(stdout);
+        }
+    }
+    std::printf("(!: a press that did not show its photo.) Targets: ahead median under 8 ms, p95 "
+                "under 16 ms; held 10/s with every press shown (24 MP); cold within 1.15x of "
+                "the floor.\n");
+
+    // Colour management: cold display of photos carrying an ICC profile, on and off.
+    {
+        sizeStation(window, screenSizes[0]);
+        const std::string sub = "24MP-baseline-adobergb";
+        const std::string from = root + customer + "/24MP-baseline";
+        const std::string folder = root + customer + "/" + sub;
+        QDir().mkpath(QFile::decodeName(folder.c_str()));
+        for (const std::string &name : photosIn(from))
+            writeWithAdobeRgbProfile(from + "/" + name, folder + "/" + name);
+        host().setCanvasPrefetch(false);
+        pointStationAt(customer, sub, folder);
+        std::vector<double> on, off;
+        int notShown = 0;
+        size_t transformsBefore = colourTransformsBuilt();
+        for (int r = 0; r < rounds; ++r)
+            for (bool managed : {false, true}) {
+                setColourManagementEnabled(managed);
+                for (int i = 0; i < count; ++i) {
+                    bool shown = false;
+                    (managed ? on : off).push_back(press(shown));
+                    notShown += shown ? 0 : 1;
+                }
+            }
+        setColourManagementEnabled(true);
+        host().setCanvasPrefetch(true);
+        std::printf("\nColour management, cold showNext of 24 MP baseline photos with an embedded "
+                    "Adobe RGB profile, 1920x1080, %d presses each (alternating passes):\n"
+                    "  off %.1f ms / p95 %.1f; on %.1f ms / p95 %.1f: on/off %.2fx (target at "
+                    "most 1.15x)%s; transforms built %zu\n",
+                    count * rounds, median(off), percentile95(off), median(on), percentile95(on),
+                    median(on) / median(off), notShown ? " (presses not shown!)" : "",
+                    colourTransformsBuilt() - transformsBefore);
+        std::fflush(stdout);
+    }
+
+    // Peak memory of a station process of its own paging 200 photos.
+    std::printf("\nPeak memory (VmHWM) of a station process paging 200 photos, one press per "
+                "100 ms, neighbours decoded ahead, 1920x1080 (the set of %d photos cycles):\n",
+                count);
+    for (const Kind &kind : kinds) {
+        bool big = kind.width > 6000;
+        if ((kind.progressive && !progressive) || (big && kind.progressive && !full))
+            continue;
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--memory-child", QFile::decodeName(root.c_str()),
+                     QFile::decodeName(customer.c_str()), kind.name, "200", "100"});
+        child.waitForFinished(600000);
+        long peakKb = 0, baseKb = 0;
+        int shown = 0, presses = 0;
+        QByteArray out = child.readAllStandardOutput().trimmed();
+        std::sscanf(out.split('\n').last().constData(), "%ld %ld %d %d", &peakKb, &baseKb, &shown,
+                    &presses);
+        std::printf("  %-17s peak %4ld MB (process before paging %ld MB); %d/%d presses shown\n",
+                    kind.name, peakKb / 1024, baseKb / 1024, shown, presses);
+        std::fflush(stdout);
+    }
+    std::printf("Targets: under 250 MB for 45 MP baseline, 450 MB for progressive.%s\n",
+                progressive ? "" : " (progressive photos with --progressive)");
     host().setMessageHandler(nullptr);
     host().unregisterWindow(StationWindow::main, window);
     delete window;

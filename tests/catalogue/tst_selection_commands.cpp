@@ -8,10 +8,12 @@
 #include <QColor>
 #include <sys/stat.h>
 
-namespace {
+namespace
+{
 
-class Selection : public StationTest {
-protected:
+class Selection : public StationTest
+{
+  protected:
     // 张三 with `count` photos in the originals and the sub-folders 入库 and 精修.
     void makeCustomer(int count, const std::vector<std::string> &subFolders = {"入库", "精修"})
     {
@@ -188,7 +190,8 @@ TEST_F(Selection, SelectIntoTheSameFolderLeavesTheFileAndPagesOn)
     start();
     choose("组合框2", customer + "/入库");
     std::string bytes = tree.readFile(customer + "/入库/a.jpg");
-    struct stat before {};
+    struct stat before {
+    };
     ::stat(tree.path(customer + "/入库/a.jpg").c_str(), &before);
     while (shownName() != "a.jpg")
         showNext();
@@ -196,7 +199,8 @@ TEST_F(Selection, SelectIntoTheSameFolderLeavesTheFileAndPagesOn)
 
     selectCurrent();
 
-    struct stat after {};
+    struct stat after {
+    };
     ::stat(tree.path(customer + "/入库/a.jpg").c_str(), &after);
     EXPECT_EQ(tree.readFile(customer + "/入库/a.jpg"), bytes);
     EXPECT_EQ(after.st_ino, before.st_ino);
@@ -295,8 +299,8 @@ TEST_F(Selection, DeleteRefreshesTheSelectedCount)
 
 TEST_F(Selection, FailedMoveOrDeleteKeepsThePhotoAndItsEntry)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to make a read-only mount";
+    ASSERT_EQ(geteuid(), 0u) << "needs root to make a read-only mount"
+                             << " (the test command runs as root)";
     makeCustomer(3);
     tree.writePhoto(customer + "/精修/a.jpg");
     start();

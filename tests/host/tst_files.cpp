@@ -9,7 +9,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // Names in a folder that a photo listing would never show, such as temporary files.
 std::vector<std::string> leftovers(const PhotoTree &tree, const std::string &folder)
@@ -24,7 +25,8 @@ std::vector<std::string> leftovers(const PhotoTree &tree, const std::string &fol
 
 timespec modificationTime(const std::string &path)
 {
-    struct stat s {};
+    struct stat s {
+    };
     ::stat(path.c_str(), &s);
     return s.st_mtim;
 }
@@ -51,11 +53,13 @@ TEST(Files, CopyOntoItselfLeavesTheFileUntouched)
     PhotoTree tree;
     tree.writePhoto("a.jpg");
     std::string bytes = tree.readFile("a.jpg");
-    struct stat before {};
+    struct stat before {
+    };
     ::stat(tree.path("a.jpg").c_str(), &before);
     EXPECT_TRUE(host().copyFile(tree.path("a.jpg"), tree.path("a.jpg")));
     EXPECT_TRUE(host().copyFile(tree.path("a.jpg"), tree.root() + "./a.jpg"));
-    struct stat after {};
+    struct stat after {
+    };
     ::stat(tree.path("a.jpg").c_str(), &after);
     EXPECT_EQ(before.st_ino, after.st_ino);
     EXPECT_EQ(tree.readFile("a.jpg"), bytes);
@@ -63,7 +67,7 @@ TEST(Files, CopyOntoItselfLeavesTheFileUntouched)
 
 TEST(Files, MoveAcrossFileSystemsCopiesThenRemovesTheSource)
 {
-    PhotoTree onDisk;             // /tmp
+    PhotoTree onDisk;               // /tmp
     PhotoTree inMemory("/dev/shm"); // another file system
     onDisk.writePhoto("a.jpg", QSize(300, 200));
     inMemory.writePhoto("a.jpg", QSize(5, 5)); // replaced by the move
@@ -92,8 +96,8 @@ TEST(Files, MoveOrCopyIntoAMissingFolderKeepsTheSource)
 
 TEST(Files, MoveOrCopyIntoAReadOnlyFolderKeepsBothFiles)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to make a read-only mount";
+    ASSERT_EQ(geteuid(), 0u) << "needs root to make a read-only mount"
+                             << " (the test command runs as root)";
     PhotoTree tree;
     PhotoTree other("/dev/shm");
     tree.writePhoto("a.jpg", QSize(30, 30), Qt::red);
@@ -118,8 +122,8 @@ TEST(Files, MoveOrCopyIntoAReadOnlyFolderKeepsBothFiles)
 
 TEST(Files, MoveOntoAFullDiskLeavesNoPartialFile)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to mount a small disk";
+    ASSERT_EQ(geteuid(), 0u) << "needs root to mount a small disk"
+                             << " (the test command runs as root)";
     PhotoTree tree;
     tree.writePhoto("a.jpg", QSize(800, 600));
     tree.makeFolder("small");
@@ -200,9 +204,9 @@ TEST(Files, PatternTable)
         const char *name, *pattern;
         bool matches;
     } cases[] = {
-        {"a.jpg", "*.jpg", true},      {"A.JPG", "*.jpg", true},   {"a.jpeg", "*.jpg", false},
-        {".jpg", "*.jpg", true},       {"a.jpg.tmp", "*.jpg", false}, {"\xC8\xEB.jpg", "*.jpg", true},
-        {"ab", "a?", true},            {"abc", "a*c", true},       {"", "*", true},
+        {"a.jpg", "*.jpg", true}, {"A.JPG", "*.jpg", true},      {"a.jpeg", "*.jpg", false},
+        {".jpg", "*.jpg", true},  {"a.jpg.tmp", "*.jpg", false}, {"\xC8\xEB.jpg", "*.jpg", true},
+        {"ab", "a?", true},       {"abc", "a*c", true},          {"", "*", true},
     };
     for (const Case &c : cases)
         EXPECT_EQ(matchesPattern(c.name, c.pattern), c.matches) << c.name << " ~ " << c.pattern;

@@ -132,8 +132,8 @@ std::vector<std::string> allEntries(const std::string &folder)
 
 TEST_F(Faults, SelectOntoAFullProjectDiskKeepsThePhotoInTheOriginals)
 {
-    if (!rootOnly())
-        GTEST_SKIP() << "needs root to mount a small disk";
+    ASSERT_TRUE(rootOnly()) << "needs root to mount a small disk"
+                            << " (the test command runs as root)";
     makeCustomer(3);
     SmallDisk disk(tree.path(customer + "/精修"), 256 * 1024);
     ASSERT_TRUE(disk.active());
@@ -155,8 +155,8 @@ TEST_F(Faults, SelectOntoAFullProjectDiskKeepsThePhotoInTheOriginals)
 
 TEST_F(Faults, CopyOntoAFullDiskKeepsTheFileOfThatName)
 {
-    if (!rootOnly())
-        GTEST_SKIP() << "needs root to mount a small disk";
+    ASSERT_TRUE(rootOnly()) << "needs root to mount a small disk"
+                            << " (the test command runs as root)";
     makeCustomer(0);
     SmallDisk disk(tree.path(customer + "/精修"), 256 * 1024);
     ASSERT_TRUE(disk.active());
@@ -177,8 +177,8 @@ TEST_F(Faults, CopyOntoAFullDiskKeepsTheFileOfThatName)
 
 TEST_F(Faults, DeleteOntoAFullDiskKeepsThePhoto)
 {
-    if (!rootOnly())
-        GTEST_SKIP() << "needs root to mount a small disk";
+    ASSERT_TRUE(rootOnly()) << "needs root to mount a small disk"
+                            << " (the test command runs as root)";
     // The whole tree on one small disk, the project folder on another: the deleted-photos
     // folder needs a copy on the full one.
     SmallDisk treeDisk(tree.path("disk"), 4 * 1024 * 1024);
@@ -205,8 +205,8 @@ TEST_F(Faults, DeleteOntoAFullDiskKeepsThePhoto)
 
 TEST_F(Faults, ReadOnlyProjectFolderKeepsThePhoto)
 {
-    if (!rootOnly())
-        GTEST_SKIP() << "needs root to make a read-only mount";
+    ASSERT_TRUE(rootOnly()) << "needs root to make a read-only mount"
+                            << " (the test command runs as root)";
     makeCustomer(2);
     start("精修");
     ReadOnlyFolder locked(tree.path(customer + "/精修"));

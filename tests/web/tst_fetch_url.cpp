@@ -396,8 +396,7 @@ TEST_F(FetchUrl, PlainHttpGoesThroughTheProxy)
 
 TEST_F(FetchUrl, HttpsUsesPort443AndAlwaysFollows)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "HTTPS always goes to port 443, which only root can serve here";
+    ASSERT_EQ(::geteuid(), 0u) << "HTTPS always goes to port 443, which only root can serve here";
     ASSERT_FALSE(accepts(443)) << "port 443 is taken by another server";
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
