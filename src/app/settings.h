@@ -4,7 +4,8 @@
 #include <string>
 
 std::string settingsPath(); // the run directory + "/cif.ini"
-// Section "设置", key "图片目录": the photo root, or "" when the file, section, key or value is missing.
+// Section "设置", key "图片目录": the photo root, or "" when the file, section, key or value is
+// missing.
 std::string readPhotoRootSetting();
 // Section "设置", key "统计地址": a studio's own statistics counter; "" when not set.
 std::string readCounterUrlSetting();

@@ -12,7 +12,8 @@
 #include "ui/password_window.h"
 #include "web/fetch_url.h"
 
-namespace {
+namespace
+{
 
 // Fills the lists, the counters, the marker and the first photo for station().customer.
 void showCustomer()

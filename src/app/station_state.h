@@ -12,8 +12,8 @@ struct StationState {
     // Bare file names of the current source folder's photos, in the file system's order.
     // Positions are 1-based in the station's commands: entry p is photoList[p - 1].
     std::vector<std::string> photoList;
-    std::string customer;  // the chosen customer folder, directly under the photo root
-    std::string photoRoot; // ends with "/" once the customers have been listed
+    std::string customer;     // the chosen customer folder, directly under the photo root
+    std::string photoRoot;    // ends with "/" once the customers have been listed
     int32_t currentIndex = 0; // 1-based position of the photo on the canvas; 0 = none
     int32_t loggedIn = 0;
 };

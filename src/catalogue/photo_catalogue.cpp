@@ -5,7 +5,8 @@
 
 #include <chrono>
 
-namespace {
+namespace
+{
 
 void ensureTrailingSlash(std::string &folder)
 {
@@ -39,7 +40,8 @@ int listFiles(std::string &folder, const std::string &pattern, std::vector<std::
     FileSearch search(folder, pattern, false);
     for (std::string name = search.next(); !name.empty(); name = search.next()) {
         list.push_back(withFullPath ? folder + name : name);
-        if (++sinceDispatch >= 256 || Clock::now() - lastDispatch >= std::chrono::milliseconds(20)) {
+        if (++sinceDispatch >= 256 ||
+            Clock::now() - lastDispatch >= std::chrono::milliseconds(20)) {
             host().processEvents();
             sinceDispatch = 0;
             lastDispatch = Clock::now();

@@ -6,7 +6,8 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 const char *const noPhotosMessage = "没有发现相片";
 const char *const originalsProtectedMessage = "原相片禁止删除";

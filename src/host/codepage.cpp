@@ -4,7 +4,8 @@
 #include <iconv.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // Length of the character that starts at `p` in `encoding`, for skipping it as a whole.
 size_t characterLength(const unsigned char *p, size_t left, const char *encoding)

@@ -16,7 +16,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 constexpr off_t maxReadableFile = 512LL * 1024 * 1024;
 
@@ -85,7 +86,8 @@ bool durableCopy(const std::string &source, const std::string &target, bool repl
     int from = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (from < 0)
         return false;
-    struct stat sourceStat {};
+    struct stat sourceStat {
+    };
     if (::fstat(from, &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode)) {
         ::close(from);
         return false;
@@ -123,7 +125,8 @@ bool durableCopy(const std::string &source, const std::string &target, bool repl
 
 bool HostServices::copyFile(const std::string &source, const std::string &target)
 {
-    struct stat s {}, t {};
+    struct stat s {
+    }, t{};
     if (::stat(source.c_str(), &s) == 0 && ::stat(target.c_str(), &t) == 0 && sameFile(s, t))
         return true; // a copy onto itself leaves the file untouched
     return durableCopy(source, target);
@@ -131,7 +134,8 @@ bool HostServices::copyFile(const std::string &source, const std::string &target
 
 bool HostServices::moveFile(const std::string &source, const std::string &target)
 {
-    struct stat s {}, t {};
+    struct stat s {
+    }, t{};
     if (::lstat(source.c_str(), &s) != 0)
         return false;
     if (::stat(target.c_str(), &t) == 0 && sameFile(s, t))
@@ -172,7 +176,8 @@ bool HostServices::makeFolder(const std::string &path)
 {
     if (::mkdir(path.c_str(), 0777) == 0)
         return true;
-    struct stat s {};
+    struct stat s {
+    };
     return errno == EEXIST && ::stat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
 }
 
@@ -183,7 +188,8 @@ void HostServices::removeStaleTemporaryFiles(const std::string &folder)
     time_t now = ::time(nullptr);
     for (std::string name = search.next(); !name.empty(); name = search.next()) {
         std::string path = folder + "/" + name;
-        struct stat s {};
+        struct stat s {
+        };
         if (::lstat(path.c_str(), &s) == 0 && S_ISREG(s.st_mode) &&
             now - s.st_mtim.tv_sec > staleAfterSeconds)
             ::unlink(path.c_str());
@@ -197,7 +203,8 @@ bool HostServices::deleteFile(const std::string &path)
 
 bool HostServices::exists(const std::string &path) const
 {
-    struct stat s {};
+    struct stat s {
+    };
     return ::stat(path.c_str(), &s) == 0;
 }
 
@@ -207,7 +214,8 @@ std::string HostServices::readWholeFile(const std::string &path) const
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return {};
-    struct stat s {};
+    struct stat s {
+    };
     std::string bytes;
     if (::fstat(fd, &s) == 0 && S_ISREG(s.st_mode) && s.st_size <= maxReadableFile) {
         bytes.resize(static_cast<size_t>(s.st_size));
@@ -285,7 +293,8 @@ std::string FileSearch::next()
             continue;
         bool isFolder = entry->d_type == DT_DIR;
         if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
-            struct stat s {};
+            struct stat s {
+            };
             isFolder = ::stat((folder_ + name).c_str(), &s) == 0 && S_ISDIR(s.st_mode);
         }
         if (isFolder == foldersOnly_)

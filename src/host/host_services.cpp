@@ -28,7 +28,8 @@
 #define SELVANA_LEAK_CHECK() ((void)0)
 #endif
 
-namespace {
+namespace
+{
 
 const char *const bytesProperty = "selvanaBytes";
 
@@ -148,7 +149,8 @@ void HostServices::clearList(StationWindow window, const char *name)
         combo->clear();
 }
 
-namespace {
+namespace
+{
 
 // Pictures are decoded for the larger of the canvas as it is now and the full-screen canvas it
 // becomes, so the first photo is sharp once the window goes full-screen.
@@ -228,10 +230,11 @@ int HostServices::registerHotkey(StationWindow window, const char *receiver, int
     int identifier = 33000 + ++hotkeySequence;
     QWidget *owner = this->window(window);
     std::string receiverName = receiver;
-    bool taken = grabGlobalKey(owner, virtualKey, modifiers, [this, window, receiverName, identifier] {
-        if (auto *label = qobject_cast<FeedbackLabel *>(control(window, receiverName.c_str())))
-            label->raiseFeedback(identifier, 0);
-    });
+    bool taken =
+        grabGlobalKey(owner, virtualKey, modifiers, [this, window, receiverName, identifier] {
+            if (auto *label = qobject_cast<FeedbackLabel *>(control(window, receiverName.c_str())))
+                label->raiseFeedback(identifier, 0);
+        });
     return taken ? identifier : 0;
 }
 
@@ -273,8 +276,9 @@ void HostServices::setThemedDrawing(int style)
 
 void HostServices::shellOpen(const std::string &path)
 {
-    QProcess::startDetached(QStringLiteral("xdg-open"),
-                            {QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size()))});
+    QProcess::startDetached(
+        QStringLiteral("xdg-open"),
+        {QString::fromLocal8Bit(path.data(), static_cast<qsizetype>(path.size()))});
 }
 
 uint32_t HostServices::uptimeMilliseconds() const

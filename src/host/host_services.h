@@ -16,8 +16,9 @@ enum class StationWindow { main, login, passwordChange };
 // Modifier bits of a hot key, as the station's key table gives them.
 enum HotkeyModifier { hotkeyCtrl = 1, hotkeyShift = 2, hotkeyAlt = 4 };
 
-class HostServices {
-public:
+class HostServices
+{
+  public:
     // ---- windows and controls (addressed by window + the control's objectName) ----
     void registerWindow(StationWindow window, QWidget *widget);
     void unregisterWindow(StationWindow window, QWidget *widget);
@@ -87,7 +88,7 @@ public:
     // When set, messages go to the handler instead of a modal box.
     void setMessageHandler(std::function<void(const std::string &)> handler);
 
-private:
+  private:
     std::function<void(const std::string &)> messageHandler_;
     std::function<void()> exitCleanUp_;
     bool exitCleanUpDone_ = false;
@@ -102,15 +103,16 @@ HostServices &host();
 // order, hidden entries included. `pattern` matches with "*" and "?" without regard to ASCII
 // case. The folder filter delivers directories ("." and ".." too), the file filter every other
 // entry (symbolic links resolved).
-class FileSearch {
-public:
+class FileSearch
+{
+  public:
     FileSearch(const std::string &folder, const std::string &pattern, bool foldersOnly);
     ~FileSearch();
     FileSearch(const FileSearch &) = delete;
     FileSearch &operator=(const FileSearch &) = delete;
     std::string next();
 
-private:
+  private:
     void *dir_ = nullptr;
     std::string folder_;
     std::string pattern_;

@@ -3,7 +3,8 @@
 #include "host/codepage.h"
 #include "host/host_services.h"
 
-namespace {
+namespace
+{
 
 constexpr size_t maxValueBytes = 10239;
 

@@ -9,7 +9,8 @@
 #include <thread>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 constexpr size_t maxPictures = 5; // a few screen-sized pictures: the shown one and its neighbours
 
@@ -33,7 +34,8 @@ FileIdentity identityOf(const struct stat &s)
 
 bool currentIdentity(const std::string &path, FileIdentity &identity)
 {
-    struct stat s {};
+    struct stat s {
+    };
     if (::stat(path.c_str(), &s) != 0 || !S_ISREG(s.st_mode))
         return false;
     identity = identityOf(s);
@@ -47,7 +49,8 @@ CanvasPicture decodeIdentified(const std::string &path, QSize area, FileIdentity
     if (fd < 0)
         return {};
     CanvasPicture picture;
-    struct stat s {};
+    struct stat s {
+    };
     if (::fstat(fd, &s) == 0 && S_ISREG(s.st_mode)) {
         identity = identityOf(s);
         picture = decodeCanvasPictureDescriptor(fd, area);
@@ -180,7 +183,8 @@ CanvasPicture PictureCache::picture(const std::string &path, QSize area)
     CanvasPicture picture = decodeIdentified(path, area, identity);
     std::lock_guard lock(state_->mutex);
     if (state_->enabled && !state_->stopping && !picture.image.isNull()) {
-        state_->entries[path] = State::Entry{Stage::ready, area, picture, identity, ++state_->clock};
+        state_->entries[path] =
+            State::Entry{Stage::ready, area, picture, identity, ++state_->clock};
         state_->dropOldest();
     }
     return picture;

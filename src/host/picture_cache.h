@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-class PictureCache {
-public:
+class PictureCache
+{
+  public:
     PictureCache();
     ~PictureCache(); // stops the workers
     PictureCache(const PictureCache &) = delete;
@@ -28,7 +29,7 @@ public:
     void setEnabled(bool enabled); // off: every picture is decoded when asked for
     void stop();
 
-private:
+  private:
     struct State;
     std::shared_ptr<State> state_;
 };

@@ -8,9 +8,10 @@
 
 // Draws one picture centred inside a one-pixel border on black; never enlarges it. Mouse
 // positions it reports are relative to the inner top-left corner (inside the border).
-class PhotoCanvas : public QFrame {
+class PhotoCanvas : public QFrame
+{
     Q_OBJECT
-public:
+  public:
     explicit PhotoCanvas(QWidget *parent = nullptr);
     // `picture` may be larger than it is drawn; `fullSize` is the upright photo's own size,
     // from which the drawn size is computed. A null picture clears the canvas to black.
@@ -21,16 +22,16 @@ public:
     // Counts pictures set, so waiting code can tell a new picture from the old one.
     quint64 pictureSerial() const { return serial_; }
 
-signals:
+  signals:
     void leftPressed(int x, int y, int keys);
     void rightReleased(int x, int y, int keys);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
 
-private:
+  private:
     QImage picture_;
     QImage scaled_;
     QSize fullSize_;
@@ -38,13 +39,14 @@ private:
 };
 
 // A label that raises a feedback event; the host passes hot-key presses to it.
-class FeedbackLabel : public QLabel {
+class FeedbackLabel : public QLabel
+{
     Q_OBJECT
-public:
+  public:
     using QLabel::QLabel;
     void raiseFeedback(int identifier, int extra) { emit feedback(identifier, extra); }
 
-signals:
+  signals:
     void feedback(int identifier, int extra);
 };
 

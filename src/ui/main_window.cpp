@@ -18,16 +18,18 @@
 #include <QScreen>
 #include <QTimer>
 
-namespace {
+namespace
+{
 
 const QColor stripBlue(0, 136, 255);
 const QRect designRect(0, 0, 968, 732);
 
-class MainWindowWidget : public QWidget {
-public:
+class MainWindowWidget : public QWidget
+{
+  public:
     MainWindowWidget() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {}
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent *event) override
     {
         QWidget::resizeEvent(event);
@@ -55,8 +57,8 @@ void paintStrip(QWidget *widget, QColor text, QColor background)
     widget->setPalette(palette);
 }
 
-QLabel *makeStripLabel(QWidget *parent, const char *name, QRect rect, const char *text,
-                       QFont font, Qt::Alignment alignment, bool feedback = false)
+QLabel *makeStripLabel(QWidget *parent, const char *name, QRect rect, const char *text, QFont font,
+                       Qt::Alignment alignment, bool feedback = false)
 {
     QLabel *label = feedback ? new FeedbackLabel(parent) : new QLabel(parent);
     label->setObjectName(QString::fromUtf8(name));
@@ -78,8 +80,8 @@ QComboBox *makeFolderList(QWidget *parent, const char *name, QRect rect)
     combo->setInsertPolicy(QComboBox::InsertAtBottom);
     combo->setFocusPolicy(Qt::NoFocus); // Enter and the arrows belong to the photo commands
     paintStrip(combo, Qt::white, stripBlue);
-    combo->setStyleSheet(QStringLiteral(
-        "QComboBox { color: white; background-color: rgb(0, 136, 255); }"));
+    combo->setStyleSheet(
+        QStringLiteral("QComboBox { color: white; background-color: rgb(0, 136, 255); }"));
     combo->view()->setMinimumHeight(160); // the opened list is at least 160 pixels high
     return combo;
 }
@@ -166,8 +168,7 @@ QWidget *createMainWindow()
     QObject::connect(timer, &QTimer::timeout, [] { showNext(); });
     QObject::connect(canvas, &PhotoCanvas::leftPressed, pageByClick);
     QObject::connect(canvas, &PhotoCanvas::rightReleased, openStationMenu);
-    QObject::connect(static_cast<FeedbackLabel *>(total), &FeedbackLabel::feedback,
-                     dispatchHotkey);
+    QObject::connect(static_cast<FeedbackLabel *>(total), &FeedbackLabel::feedback, dispatchHotkey);
 
     host().registerWindow(StationWindow::main, window);
     return window;

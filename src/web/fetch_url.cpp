@@ -161,7 +161,8 @@ std::string fetchUrl(std::string &url, int method, const std::string &proxy,
     return result.slot(1);
 }
 
-namespace {
+namespace
+{
 std::string &defaultCounter()
 {
     static std::string *url = new std::string(defaultCounterUrl);

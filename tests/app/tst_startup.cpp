@@ -18,7 +18,8 @@
 #include <fstream>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 void writeSettings(const std::string &text)
 {
@@ -38,7 +39,8 @@ struct Counter {
                 if (!socket->readAll().startsWith("GET "))
                     return;
                 std::fprintf(stderr, "hit\n");
-                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
+                socket->write(
+                    "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
                 socket->disconnectFromHost();
             });
         });
@@ -87,8 +89,9 @@ void logIn(QWidget *login, const std::string &customer)
     login->findChild<QPushButton *>("登入按钮")->click();
 }
 
-class Startup : public StationTest {
-protected:
+class Startup : public StationTest
+{
+  protected:
     std::string shellLog;
     void SetUp() override
     {

@@ -8,7 +8,8 @@
 
 using Catalogue = StationTest;
 
-namespace {
+namespace
+{
 std::vector<std::string> withoutDotNames(std::vector<std::string> names)
 {
     std::erase_if(names, [](const std::string &n) { return n[0] == '.'; });

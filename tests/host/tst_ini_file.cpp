@@ -8,8 +8,8 @@
 TEST(IniFile, EncodingsAndLineEnds)
 {
     const std::string utf8 = "[设置]\n图片目录=/srv/相片/\n";
-    const std::string cp936 = *convertText("[设置]\r\n图片目录=/srv/相片/\r\n", "UTF-8", "CP936",
-                                           Unconvertible::fail);
+    const std::string cp936 =
+        *convertText("[设置]\r\n图片目录=/srv/相片/\r\n", "UTF-8", "CP936", Unconvertible::fail);
     for (const std::string &text : {utf8, "\xEF\xBB\xBF" + utf8, cp936})
         EXPECT_EQ(iniValueFromText(text, "设置", "图片目录", ""), "/srv/相片/");
 }
@@ -20,9 +20,9 @@ TEST(IniFile, NamesAndValuesAsTheProfileReaderTakesThem)
         std::string text, expected;
     } cases[] = {
         {"[设置]\n图片目录=\n", ""},
-        {"[设置]\n其他=1\n", ""},                        // key missing
-        {"[别的]\n图片目录=/x\n", ""},                   // section missing
-        {"", ""},                                        // no file
+        {"[设置]\n其他=1\n", ""},                          // key missing
+        {"[别的]\n图片目录=/x\n", ""},                     // section missing
+        {"", ""},                                          // no file
         {"  [ 设置 ]  \n  图片目录  =  /x y  \n", "/x y"}, // blanks around names and values
         {"[Settings]\nPATH=/x\n", ""},
         {"[设置]\n;图片目录=/old\n图片目录=/new\n", "/new"},

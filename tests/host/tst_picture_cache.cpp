@@ -8,7 +8,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-namespace {
+namespace
+{
 
 const QSize area(800, 600);
 
@@ -38,7 +39,8 @@ TEST(PictureCache, ReplacedFileIsDecodedAfresh)
     letWorkersRun();
 
     // Another program replaces b.jpg by a photo of the same size and modification time.
-    struct stat before {};
+    struct stat before {
+    };
     ::stat(tree.path("b.jpg").c_str(), &before);
     tree.writePhoto("new.jpg", QSize(200, 100), Qt::yellow);
     timespec times[2] = {before.st_mtim, before.st_mtim};

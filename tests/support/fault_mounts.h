@@ -6,28 +6,30 @@
 
 // `folder` (existing, possibly holding files) becomes read-only through a read-only bind mount
 // over itself.
-class ReadOnlyFolder {
-public:
+class ReadOnlyFolder
+{
+  public:
     explicit ReadOnlyFolder(const std::string &folder);
     ~ReadOnlyFolder();
     bool active() const { return active_; }
 
-private:
+  private:
     std::string folder_;
     bool active_ = false;
 };
 
 // A small tmpfs of `bytes` mounted on `folder` (created if missing): another file system that
 // can be filled up.
-class SmallDisk {
-public:
+class SmallDisk
+{
+  public:
     SmallDisk(const std::string &folder, long bytes);
     ~SmallDisk();
     bool active() const { return active_; }
     // Fills the disk so that no further byte fits.
     void fill() const;
 
-private:
+  private:
     std::string folder_;
     bool active_ = false;
 };

@@ -13,7 +13,8 @@
 #include <fstream>
 #include <sys/stat.h>
 
-namespace {
+namespace
+{
 QString qpath(const std::string &path)
 {
     return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
@@ -21,8 +22,7 @@ QString qpath(const std::string &path)
 } // namespace
 
 PhotoTree::PhotoTree(const std::string &base)
-    : dir_(base.empty() ? QDir::tempPath() + "/selvana-XXXXXX"
-                        : qpath(base) + "/selvana-XXXXXX")
+    : dir_(base.empty() ? QDir::tempPath() + "/selvana-XXXXXX" : qpath(base) + "/selvana-XXXXXX")
 {
 }
 
@@ -75,11 +75,13 @@ std::string PhotoTree::readFile(const std::string &relative) const
 
 bool PhotoTree::exists(const std::string &relative) const
 {
-    struct stat s {};
+    struct stat s {
+    };
     return ::lstat(path(relative).c_str(), &s) == 0;
 }
 
-namespace {
+namespace
+{
 // The expected order comes from readdir itself, never from the code under test.
 std::vector<std::string> rawListing(const std::string &folder, bool folders, bool jpgOnly)
 {
@@ -89,7 +91,8 @@ std::vector<std::string> rawListing(const std::string &folder, bool folders, boo
         return names;
     while (dirent *entry = ::readdir(dir)) {
         std::string name = entry->d_name;
-        struct stat s {};
+        struct stat s {
+        };
         bool isFolder = ::stat((folder + "/" + name).c_str(), &s) == 0 && S_ISDIR(s.st_mode);
         if (isFolder != folders)
             continue;

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-class PhotoTree {
-public:
+class PhotoTree
+{
+  public:
     explicit PhotoTree(const std::string &base = {}); // base: a folder to create it under
     // The root as the station's photo root, ending with "/".
     std::string root() const;
@@ -24,7 +25,7 @@ public:
     std::vector<std::string> photosIn(const std::string &relativeFolder) const;
     std::vector<std::string> foldersIn(const std::string &relativeFolder) const;
 
-private:
+  private:
     QTemporaryDir dir_;
 };
 

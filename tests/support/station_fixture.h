@@ -11,8 +11,9 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
-class StationTest : public ::testing::Test {
-protected:
+class StationTest : public ::testing::Test
+{
+  protected:
     PhotoTree tree;
     std::vector<std::string> messages;
     QWidget *window = nullptr;

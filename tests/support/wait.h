@@ -5,8 +5,7 @@
 #include <QDeadlineTimer>
 #include <QThread>
 
-template <typename Condition>
-bool waitUntil(Condition condition, int timeoutMs = 5000)
+template <typename Condition> bool waitUntil(Condition condition, int timeoutMs = 5000)
 {
     QDeadlineTimer deadline(timeoutMs);
     while (!condition()) {

@@ -10,10 +10,12 @@
 #include <QTest>
 #include <QTimer>
 
-namespace {
+namespace
+{
 
-class MainWindow : public StationTest {
-protected:
+class MainWindow : public StationTest
+{
+  protected:
     PhotoCanvas *canvas() const
     {
         return qobject_cast<PhotoCanvas *>(host().control(StationWindow::main, "画板1"));
@@ -44,12 +46,18 @@ TEST_F(MainWindow, ControlsAsDesignedInStackingOrder)
         const char *text;
         bool visible;
     } table[] = {
-        {"透明标签1", {408, 40, 80, 24}, "", true}, {"组合框2", {128, 8, 144, 20}, "", true},
-        {"标签5", {384, 6, 96, 24}, "项目相片：", true}, {"标签4", {56, 6, 72, 24}, "相片源：", true},
-        {"标签2", {632, 6, 80, 24}, "", true},      {"标签1", {280, 6, 80, 24}, "", true},
-        {"组合框1", {480, 8, 144, 20}, "", true},   {"按钮4", {720, 5, 80, 24}, "选定", true},
-        {"按钮3", {288, 264, 80, 32}, "<<<<", false}, {"按钮2", {560, 264, 80, 32}, ">>>>", false},
-        {"按钮1", {816, 5, 80, 24}, "删除", true},  {"标签7", {0, 0, 99, 32}, "", true},
+        {"透明标签1", {408, 40, 80, 24}, "", true},
+        {"组合框2", {128, 8, 144, 20}, "", true},
+        {"标签5", {384, 6, 96, 24}, "项目相片：", true},
+        {"标签4", {56, 6, 72, 24}, "相片源：", true},
+        {"标签2", {632, 6, 80, 24}, "", true},
+        {"标签1", {280, 6, 80, 24}, "", true},
+        {"组合框1", {480, 8, 144, 20}, "", true},
+        {"按钮4", {720, 5, 80, 24}, "选定", true},
+        {"按钮3", {288, 264, 80, 32}, "<<<<", false},
+        {"按钮2", {560, 264, 80, 32}, ">>>>", false},
+        {"按钮1", {816, 5, 80, 24}, "删除", true},
+        {"标签7", {0, 0, 99, 32}, "", true},
         {"画板1", {80, 232, 848, 408}, "", true},
     };
     QList<QWidget *> stacking = window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
