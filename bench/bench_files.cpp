@@ -6,6 +6,7 @@
 //   bench_files [--rounds R] [--files N] [--cross-target FOLDER]
 #include "app/program_start.h"
 #include "app/station_state.h"
+#include "bench_measure.h"
 #include "catalogue/selection_commands.h"
 #include "host/host_services.h"
 #include "ui/main_window.h"
@@ -30,21 +31,6 @@
 
 namespace
 {
-
-double nowMs()
-{
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 void writeFile(const std::string &path, const std::string &bytes)
 {

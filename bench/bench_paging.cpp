@@ -11,6 +11,7 @@
 //   below)
 #include "app/program_start.h"
 #include "app/station_state.h"
+#include "bench_measure.h"
 #include "catalogue/selection_commands.h"
 #include "host/colour_management.h"
 #include "host/host_services.h"
@@ -60,21 +61,6 @@ const Kind kinds[] = {
     {"45MP-baseline", 8192, 5464, false},
     {"45MP-progressive", 8192, 5464, true},
 };
-
-double nowMs()
-{
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 long statusKb(const char *field)
 {

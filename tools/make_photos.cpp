@@ -10,6 +10,8 @@
 // <w> <h> is the size as stored in the file. With an orientation tag the scene is stored turned
 // the way a camera stores a portrait shot, so a viewer that applies the tag shows it upright:
 // light sky at the top, dark ground at the bottom, a red kite in the top-left corner.
+#include "host/exif_orientation.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -127,43 +129,6 @@ class Scene
     std::vector<float> sinX_, sinY_;
 };
 
-// Where stored pixel (x, y) of a w × h stored picture lands upright under EXIF orientation o.
-void uprightOf(int o, int x, int y, int w, int h, int &ux, int &uy)
-{
-    ux = x;
-    uy = y;
-    switch (o) {
-    case 2:
-        ux = w - 1 - x;
-        break;
-    case 3:
-        ux = w - 1 - x;
-        uy = h - 1 - y;
-        break;
-    case 4:
-        uy = h - 1 - y;
-        break;
-    case 5:
-        ux = y;
-        uy = x;
-        break;
-    case 6:
-        ux = h - 1 - y;
-        uy = x;
-        break;
-    case 7:
-        ux = h - 1 - y;
-        uy = w - 1 - x;
-        break;
-    case 8:
-        ux = y;
-        uy = w - 1 - x;
-        break;
-    default:
-        break;
-    }
-}
-
 // An APP1 Exif payload holding only the orientation tag, little-endian as most cameras write.
 std::vector<unsigned char> exifOrientationSegment(int orientation)
 {
@@ -248,7 +213,7 @@ bool writePhoto(const std::string &path, const PhotoOptions &o)
         unsigned char *p = row.data();
         for (int x = 0; x < o.width; ++x) {
             int ux, uy;
-            uprightOf(o.orientation, x, y, o.width, o.height, ux, uy);
+            uprightPosition(o.orientation, x, y, o.width, o.height, ux, uy);
             scene.colour(ux, uy, nextRandom(state), rgb);
             if (o.gray) {
                 *p++ = static_cast<unsigned char>(0.299f * rgb[0] + 0.587f * rgb[1] +

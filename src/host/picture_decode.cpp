@@ -1,5 +1,7 @@
 #include "host/picture_decode.h"
 
+#include "host/exif_orientation.h"
+
 #include "host/colour_management.h"
 #include "host/jpeg_decoder.h"
 
@@ -164,40 +166,10 @@ class UprightWriter
     }
 
   private:
-    // The EXIF orientations: how the stored (x, y) lands in the upright picture.
     ptrdiff_t offset(int x, int y) const
     {
-        int w = stored_.width(), h = stored_.height(), ux = x, uy = y;
-        switch (orientation_) {
-        case 2:
-            ux = w - 1 - x;
-            break;
-        case 3:
-            ux = w - 1 - x;
-            uy = h - 1 - y;
-            break;
-        case 4:
-            uy = h - 1 - y;
-            break;
-        case 5:
-            ux = y;
-            uy = x;
-            break;
-        case 6:
-            ux = h - 1 - y;
-            uy = x;
-            break;
-        case 7:
-            ux = h - 1 - y;
-            uy = w - 1 - x;
-            break;
-        case 8:
-            ux = y;
-            uy = w - 1 - x;
-            break;
-        default:
-            break;
-        }
+        int ux, uy;
+        uprightPosition(orientation_, x, y, stored_.width(), stored_.height(), ux, uy);
         return static_cast<ptrdiff_t>(uy) * stride_ + ux;
     }
 
